@@ -1,0 +1,33 @@
+// The process-wide state: one record with static lifetime, shared by the
+// window's thread and the reader thread through its two atomic flags only.
+#pragma once
+
+#include <windows.h>
+#include <dbt.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "output_template.h"
+
+struct AppState {
+  std::atomic<int32_t> stopReader{1};     // 1: no reader wanted
+  std::atomic<int32_t> readerRunning{0};  // written by the reader thread only
+  uint8_t devicePresent = 0;              // result of the last probe
+  int32_t lastRaw = -1;                   // no delivery carries -1, so the first always shows
+  char outputTemplate[OUTPUT_TEMPLATE_SIZE] = {};
+  NOTIFYICONDATAA trayData = {};
+  HICON iconWarm = nullptr;
+  HICON iconCold = nullptr;
+  HICON iconNoReading = nullptr;
+  HDEVNOTIFY notifyHandle = nullptr;
+  HINSTANCE instance = nullptr;
+};
+
+extern AppState appState;
+
+// Reader thread to window: WPARAM is the raw reading, LPARAM 0.
+constexpr UINT WM_TEMPERATURE = WM_USER + 1;
+// The tray icon's callback message; LPARAM is the mouse message.
+constexpr UINT WM_TRAYNOTIFY = WM_USER;
