@@ -28,8 +28,13 @@ case "${1:-}" in
     "$WINESERVER" -p >/dev/null 2>&1 </dev/null
     "$WINE" wineboot >/dev/null 2>&1 </dev/null
     # The virtual thermometer, once its tools are built.
+    # Its messages go to a file, not to the caller's pipe, and are shown if
+    # it fails.
     if [ -x "$QUORVEL_ROOT/tests/vthermo/install-into-prefix.sh" ]; then
-      "$QUORVEL_ROOT/tests/vthermo/install-into-prefix.sh" >/dev/null 2>&1 </dev/null
+      if ! "$QUORVEL_ROOT/tests/vthermo/install-into-prefix.sh" >/dev/null 2>"$WINEPREFIX/vthermo-install.log" </dev/null; then
+        cat "$WINEPREFIX/vthermo-install.log" >&2
+        exit 1
+      fi
     fi
     ;;
   stop)
