@@ -7,8 +7,9 @@
 
 // The virtual devices, each with its own root-enumerated instance.
 // Enumeration order (SetupDiEnumDeviceInterfaces on the HID class follows
-// the device paths under Wine): VTHERMO_OTHER, VTHERMO_FIRST, VTHERMO_SECOND,
-// VTHERMO_LONG_REPORT, then Wine's own mouse and keyboard (vendor 0x845e).
+// the device paths under Wine): VTHERMO_OTHER, VTHERMO_FIRST, VTHERMO_SECOND
+// (whose path is longer than those before it), Wine's own mouse and keyboard
+// (vendor 0x845e), then VTHERMO_LONG_REPORT.
 // So a search for 0x0000/0x0003 passes over VTHERMO_OTHER when it is
 // plugged, and of the thermometers plugged the first in this order wins.
 // Input reports: no report ID; byte 0 = 0 as delivered, bytes 1-2 = the raw

@@ -110,7 +110,7 @@ typedef struct UnitInfo {
 
 static const UnitInfo unitInfo[VTHERMO_UNIT_COUNT] = {
     {L"0000", 0x0003, thermometerReport, sizeof(thermometerReport), THERMOMETER_DATA_BYTES, L"Raw0"},
-    {L"0001", 0x0003, thermometerReport, sizeof(thermometerReport), THERMOMETER_DATA_BYTES, L"Raw1"},
+    {L"7&2F1C0B55&0&0001", 0x0003, thermometerReport, sizeof(thermometerReport), THERMOMETER_DATA_BYTES, L"Raw1"},
     {L"0002", 0x0004, thermometerReport, sizeof(thermometerReport), THERMOMETER_DATA_BYTES, L"Raw2"},
     {L"0003", 0x0003, longReport, sizeof(longReport), LONG_DATA_BYTES, L"Raw3"},
 };

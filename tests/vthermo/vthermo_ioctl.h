@@ -13,12 +13,15 @@
 // parts ("\\?\hid#vid_0000&pid_0003#0000#{...}"), and HID interfaces
 // enumerate in path order: other, first, second, long-report, then Wine's
 // own devices (vid_845e). The non-matching device comes first so that a
-// search has to pass over it.
+// search has to pass over it; the second thermometer's instance part is long,
+// as real ones are, so its path needs more room than the paths before it;
+// the long-report thermometer sorts after Wine's own devices, so a search
+// that finds it has passed over them.
 #define VTHERMO_UNIT_COUNT 4
 #define VTHERMO_INSTANCE_FIRST "ROOT\\VID_0000&PID_0003\\0000"
-#define VTHERMO_INSTANCE_SECOND "ROOT\\VID_0000&PID_0003\\0001"
+#define VTHERMO_INSTANCE_SECOND "ROOT\\VID_0000&PID_0003\\7&2F1C0B55&0&0001"
 #define VTHERMO_INSTANCE_OTHER "ROOT\\OTHER_VID_0000&PID_0004\\0002"
-#define VTHERMO_INSTANCE_LONG_REPORT "ROOT\\VID_0000&PID_0003\\0003"
+#define VTHERMO_INSTANCE_LONG_REPORT "ROOT\\XLONG_VID_0000&PID_0003\\0003"
 
 // Where a unit's starting value waits for the driver: the value "RawN"
 // (REG_DWORD, N = unit) under this key is read when unit N starts.

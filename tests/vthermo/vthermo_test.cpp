@@ -411,10 +411,14 @@ TEST_F(VThermoTest, EveryUnitHasItsOwnPathIdentityAndValue) {
 
   // Enumeration follows the device paths, not the order of plugging: the
   // non-matching device first, then the thermometers as first, second,
-  // long-report.
+  // Wine's own devices, and the long-report thermometer last.
   std::vector<HidDevice> all = EnumerateHid();
-  ASSERT_GE(all.size(), 4u);
+  ASSERT_GE(all.size(), 5u);
   EXPECT_EQ(all[0].product, 0x0004);
+  EXPECT_EQ(all[all.size() - 2].vendor, 0x845e);
+  EXPECT_EQ(all.back().inputLength, 32u);
+  // The second thermometer's path needs more room than the one before it.
+  EXPECT_GT(all[2].path.size(), all[0].path.size());
   std::vector<HidDevice> thermometers = WithIdentity(0x0000, 0x0003);
   ASSERT_EQ(thermometers.size(), 3u);
   const int16_t expected[] = {290, 300, 320};
