@@ -7,7 +7,10 @@
 // On TRUE the caller owns *handleOut and must close it; on FALSE nothing is left open.
 BOOL FindThermometer(HANDLE* handleOut);
 
-// Lowers stopReader and starts ThermometerReader on a thread of its own.
+// Lowers stopReader and starts ThermometerReader on a thread of its own;
+// readerRunning is set before the thread runs. While a reader still runs
+// (the thermometer re-plugged within its sleep), no second one starts: that
+// reader reopens the device after its sleep instead.
 void StartReader(HWND window);
 // The reader thread: polls the device every 2 s and sends WM_TEMPERATURE to window.
 void __cdecl ThermometerReader(void* window);

@@ -13,7 +13,11 @@
 
 struct AppState {
   std::atomic<int32_t> stopReader{1};     // 1: no reader wanted
-  std::atomic<int32_t> readerRunning{0};  // written by the reader thread only
+  std::atomic<int32_t> readerRunning{0};  // 1 from StartReader until the reader has ended
+  // Re-plug hand-over between StartReader and a reader that still runs
+  // (values in the reader's source): a start asks that reader to reopen the
+  // device instead of starting a second one.
+  std::atomic<int32_t> readerHandOver{0};
   uint8_t devicePresent = 0;              // result of the last probe
   int32_t lastRaw = -1;                   // no delivery carries -1, so the first always shows
   char outputTemplate[OUTPUT_TEMPLATE_SIZE] = {};
