@@ -10,11 +10,11 @@ const char* const MONTH_NAMES[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Text mode, so every line feed is stored as CR LF, as the readers expect.
-void WriteFile(const char* name, const std::string& content) {
+bool WriteFile(const char* name, const std::string& content) {
   FILE* file = std::fopen(name, "w");
-  if (file == nullptr) return;
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::fclose(file);
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  return std::fclose(file) == 0 && written;
 }
 
 std::string FormatInteger(int value) {
@@ -41,25 +41,28 @@ std::string FormatWeatherLine(const TemperatureReading& reading) {
   return line;
 }
 
-void WriteReadingFiles(const TemperatureReading& reading, const char* outputTemplate,
+bool WriteReadingFiles(const TemperatureReading& reading, const char* outputTemplate,
                        TimeSource now) {
   const bool valid = IsValidReading(reading);
-  WriteFile(TEMPERATURE_FILE,
-            valid ? FormatOutputTemplate(outputTemplate, reading.celsius, reading.fahrenheit) : "");
-  WriteFile(CELSIUS_FILE, valid ? FormatInteger(reading.celsius) : "");
-  WriteFile(FAHRENHEIT_FILE, valid ? FormatInteger(reading.fahrenheit) : "");
+  const std::string line =
+      valid ? FormatOutputTemplate(outputTemplate, reading.celsius, reading.fahrenheit) : "";
+  bool all = WriteFile(TEMPERATURE_FILE, line);
+  all = WriteFile(CELSIUS_FILE, valid ? FormatInteger(reading.celsius) : "") && all;
+  all = WriteFile(FAHRENHEIT_FILE, valid ? FormatInteger(reading.fahrenheit) : "") && all;
 
   FILE* weather = std::fopen(WEATHER_FILE, "w");
-  if (weather == nullptr) return;
+  if (weather == nullptr) return false;
   // The time is taken once the file is open, so it is the time of writing.
   const time_t stamp = now(nullptr);
   const std::string content = FormatDateLine(std::localtime(&stamp)) + FormatWeatherLine(reading);
-  std::fwrite(content.data(), 1, content.size(), weather);
-  std::fclose(weather);
+  const bool written = std::fwrite(content.data(), 1, content.size(), weather) == content.size();
+  return std::fclose(weather) == 0 && written && all;
 }
 
-void ClearOutputFiles() {
+bool ClearOutputFiles() {
+  bool all = true;
   for (const char* name : {TEMPERATURE_FILE, CELSIUS_FILE, FAHRENHEIT_FILE, WEATHER_FILE}) {
-    WriteFile(name, "");
+    all = WriteFile(name, "") && all;
   }
+  return all;
 }

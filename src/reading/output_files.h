@@ -20,8 +20,9 @@ std::string FormatDateLine(const struct tm* localTime);
 // Second line of the weather file: an APRS positionless weather body.
 std::string FormatWeatherLine(const TemperatureReading& reading);
 
-// Writes all four files for the reading; a file that cannot be opened is skipped.
-void WriteReadingFiles(const TemperatureReading& reading, const char* outputTemplate,
+// Writes all four files for the reading; a file that cannot be opened is
+// skipped. Returns whether all four were written.
+bool WriteReadingFiles(const TemperatureReading& reading, const char* outputTemplate,
                        TimeSource now = time);
-// Leaves all four files empty.
-void ClearOutputFiles();
+// Leaves all four files empty; returns whether all four could be emptied.
+bool ClearOutputFiles();

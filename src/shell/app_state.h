@@ -27,6 +27,9 @@ struct AppState {
   HICON iconNoReading = nullptr;
   HDEVNOTIFY notifyHandle = nullptr;
   HINSTANCE instance = nullptr;
+  UINT taskbarCreatedMessage = 0;  // the shell's "TaskbarCreated", sent when Explorer restarts
+  bool closing = false;            // the close sequence has begun: no reading or plugging takes effect
+  uint32_t closeTries = 0;         // runs of the close sequence so far
 };
 
 extern AppState appState;
