@@ -14,6 +14,7 @@ packages=(
   xdotool
   x11-utils
   imagemagick
+  python3
   googletest
   clang
   libclang-rt-14-dev
