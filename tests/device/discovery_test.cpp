@@ -13,6 +13,7 @@
 #include "temperature_reading.h"
 #include "thermometer.h"
 #include "vthermo_control.h"
+#include "vthermo_support.h"
 
 namespace {
 
@@ -21,19 +22,6 @@ struct HidInterface {
   int vendor;  // -1 when the attributes could not be read
   int product;
 };
-
-std::string InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData) {
-  DWORD size = 0;
-  SetupDiGetDeviceInterfaceDetailA(set, interfaceData, nullptr, 0, &size, nullptr);
-  if (size <= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return std::string();
-  std::vector<char> buffer(size);
-  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-  if (!SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, size, nullptr, nullptr)) {
-    return std::string();
-  }
-  return detail->DevicePath;
-}
 
 // Every present HID interface in enumeration order, with its identity.
 std::vector<HidInterface> ListHidInterfaces() {
@@ -46,7 +34,7 @@ std::vector<HidInterface> ListHidInterfaces() {
   SP_DEVICE_INTERFACE_DATA interfaceData = {};
   interfaceData.cbSize = sizeof(interfaceData);
   for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, i, &interfaceData); ++i) {
-    HidInterface entry = {InterfacePath(set, &interfaceData), -1, -1};
+    HidInterface entry = {VThermoInterfacePath(set, &interfaceData), -1, -1};
     HANDLE device = CreateFileA(entry.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (device != INVALID_HANDLE_VALUE) {
